@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 extern char** environ;
 
@@ -171,10 +172,31 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
     }
     pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   }
-  if (result.timed_out) ::kill(pid, SIGKILL);
-
   int status = 0;
-  if (int e = wait_child(pid, &status)) return fail(system_error_text(e));
+  bool reaped = false;
+  if (spec.time_limit && !result.timed_out) {
+    // A child may close both pipes and keep running; the bound covers the
+    // wait for its exit as well.
+    auto pause = std::chrono::milliseconds(1);
+    while (!reaped) {
+      pid_t r = ::waitpid(pid, &status, WNOHANG);
+      if (r == pid) {
+        reaped = true;
+      } else if (r < 0 && errno != EINTR) {
+        return fail(system_error_text(errno));
+      } else if (Clock::now() >= deadline) {
+        result.timed_out = true;
+        break;
+      } else if (r == 0) {
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+      }
+    }
+  }
+  if (result.timed_out) ::kill(pid, SIGKILL);
+  if (!reaped) {
+    if (int e = wait_child(pid, &status)) return fail(system_error_text(e));
+  }
   if (WIFEXITED(status)) {
     result.exit_code = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {

@@ -14,7 +14,7 @@ enum class GpuVendor { Nvidia, Amd, Apple, Unknown };
 // Ollama comes before Vllm: the order is part of the external contract.
 enum class RuntimeKind { LlamaCpp, OnnxRuntime, TensorRT, Ollama, Vllm };
 enum class QuantizationStrategy { F16, Q8_0, Q4_K_M, Q4_0, Int8, Int4 };
-enum class ModelFormat { Gguf, Onnx };
+enum class ModelFormat { Onnx, Gguf };
 
 inline constexpr RuntimeKind kAllRuntimeKinds[] = {
     RuntimeKind::LlamaCpp, RuntimeKind::OnnxRuntime, RuntimeKind::TensorRT,
