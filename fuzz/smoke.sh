@@ -16,6 +16,11 @@ python=/usr/bin/python3
 clang_major() { "$1" --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n1; }
 
 cxx="${CXX:-}"
+if [[ -z "$cxx" ]] && ! command -v clang++-16 >/dev/null 2>&1; then
+  sudo=""; [[ "$(id -u)" -ne 0 ]] && sudo="sudo"
+  echo "fuzz/smoke.sh: installing clang-16 and its fuzzer runtime" >&2
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang-16 libclang-rt-16-dev >&2 || true
+fi
 if [[ -z "$cxx" ]]; then
   for candidate in clang++-19 clang++-18 clang++-17 clang++-16 clang++; do
     if command -v "$candidate" >/dev/null 2>&1; then
