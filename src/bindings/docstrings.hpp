@@ -53,8 +53,24 @@ inline constexpr char kOptimize[] =
 
 inline constexpr char kExportOllama[] =
     "export_ollama(result, output_dir)\n--\n\n"
-    "Write an Ollama bundle (`Modelfile`, `model.gguf`, `metadata.json`) for an\n"
-    "optimization result into `output_dir` and return its manifest.";
+    "Export an optimized model as an Ollama-compatible bundle.\n\n"
+    "Parameters\n"
+    "----------\n"
+    "result : OptimizationResult\n"
+    "    The result produced by `optimize()`.\n"
+    "output_dir : str\n"
+    "    Directory where `Modelfile`, `model.gguf` and `metadata.json` are written;\n"
+    "    created if it does not exist.\n\n"
+    "Returns\n"
+    "-------\n"
+    "str\n"
+    "    The JSON-serialized [`ExportManifest`] describing the produced files and the\n"
+    "    `ollama create` / `ollama run` commands.\n\n"
+    "Raises\n"
+    "------\n"
+    "RuntimeError\n"
+    "    If the export fails, for example when the conversion script for ONNX models\n"
+    "    is missing.";
 
 inline constexpr char kAnalyzeModel[] =
     "analyze_model(model_path)\n--\n\n"
@@ -80,10 +96,40 @@ inline constexpr char kAnalyzeModel[] =
 
 inline constexpr char kConvertGgufToOnnx[] =
     "convert_gguf_to_onnx(input_path, output_path)\n--\n\n"
-    "Convert a GGUF model file to ONNX through the conversion runner script.";
+    "Convert a GGUF model file to ONNX format.\n\n"
+    "Parameters\n"
+    "----------\n"
+    "input_path : str\n"
+    "    Path to the source `.gguf` file.\n"
+    "output_path : str\n"
+    "    Destination path for the produced `.onnx` file.\n\n"
+    "Returns\n"
+    "-------\n"
+    "str\n"
+    "    Absolute path to the written `.onnx` file.\n\n"
+    "Raises\n"
+    "------\n"
+    "RuntimeError\n"
+    "    If `python3` is not found, required packages (`gguf`, `onnx`,\n"
+    "    `numpy`) are missing, or the input is not a valid GGUF file.";
 
 inline constexpr char kConvertOnnxToGguf[] =
     "convert_onnx_to_gguf(input_path, output_path)\n--\n\n"
-    "Convert an ONNX model file to GGUF through the conversion runner script.";
+    "Convert an ONNX model file to GGUF format.\n\n"
+    "Parameters\n"
+    "----------\n"
+    "input_path : str\n"
+    "    Path to the source `.onnx` file.\n"
+    "output_path : str\n"
+    "    Destination path for the produced `.gguf` file.\n\n"
+    "Returns\n"
+    "-------\n"
+    "str\n"
+    "    Absolute path to the written `.gguf` file.\n\n"
+    "Raises\n"
+    "------\n"
+    "RuntimeError\n"
+    "    If `python3` is not found, required packages (`onnx`, `gguf`,\n"
+    "    `numpy`) are missing, or the input is not a valid ONNX file.";
 
 }  // namespace bc::py::doc

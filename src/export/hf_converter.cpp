@@ -1,0 +1,29 @@
+#include "export/hf_converter.hpp"
+
+#include "core/process.hpp"
+#include "runtime/tool_helpers.hpp"
+
+namespace bc {
+
+Status convert_with_hf_converter(const std::string& model_path,
+                                 const std::filesystem::path& destination) {
+  auto converter = find_executable("convert_hf_to_gguf.py");
+  if (!converter)
+    return fail("ONNX-to-GGUF conversion requires llama.cpp's convert_hf_to_gguf.py on PATH");
+  ProcessSpec spec;
+  spec.program = "python3";
+  // Paths go to the child as the bytes they are, whatever their encoding:
+  // any stand-in text would point the converter at another file.
+  spec.args = {*converter, model_path, "--outfile", destination.native()};
+  spec.input = ProcessSpec::Input::Inherit;
+  spec.capture_output = false;
+  auto run = run_process(spec);
+  if (!run) return std::unexpected(run.error());
+  if (!run->success()) {
+    std::string code = run->exit_code ? "Some(" + std::to_string(*run->exit_code) + ")" : "None";
+    return fail("convert_hf_to_gguf.py failed with exit code " + code);
+  }
+  return {};
+}
+
+}  // namespace bc
