@@ -49,7 +49,10 @@ void BM_TenCandidatesOneSecondEach(benchmark::State& state) {
   ::setenv("PATH", old_path.c_str(), 1);
   fs::remove_all(dir);
 }
-BENCHMARK(BM_TenCandidatesOneSecondEach)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_TenCandidatesOneSecondEach)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 }  // namespace
 

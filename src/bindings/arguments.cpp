@@ -42,8 +42,8 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
       takes = "from " + std::to_string(sig.required) + " to " + std::to_string(total);
     }
     PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given",
-                 sig.function, takes.c_str(), total == 1 && sig.required == total ? "" : "s",
-                 nargs, nargs == 1 ? "was" : "were");
+                 sig.function, takes.c_str(), total == 1 && sig.required == total ? "" : "s", nargs,
+                 nargs == 1 ? "was" : "were");
     return false;
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) out[static_cast<size_t>(i)] = args[i];

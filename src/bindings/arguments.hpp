@@ -14,9 +14,9 @@
 namespace bc::py {
 
 struct Signature {
-  const char* function;              // e.g. "optimize"
-  std::vector<const char*> names;    // in signature order
-  size_t required;                   // leading names that have no default
+  const char* function;            // e.g. "optimize"
+  std::vector<const char*> names;  // in signature order
+  size_t required;                 // leading names that have no default
 };
 
 // Binds vectorcall arguments to the signature. `out` receives one borrowed

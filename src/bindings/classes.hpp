@@ -32,4 +32,9 @@ bool view_optimization_result(PyObject* obj, const char* argument_name,
 // Shared by both classes: "No constructor defined for <name>".
 PyObject* refuse_construction(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
+// An immutable heap type whose instances can only come from our own code.
+PyTypeObject* make_wrapper_type(const char* qualified_name, size_t basic_size, const char* doc,
+                                destructor dealloc, reprfunc repr, PyMethodDef* methods,
+                                PyGetSetDef* getset);
+
 }  // namespace bc::py

@@ -17,8 +17,7 @@ bool create_internal_fault_type() {
   if (g_internal_fault != nullptr) return true;
   g_internal_fault = PyErr_NewExceptionWithDoc(
       "brindlecove._brindlecove.InternalFault",
-      "A state that correct code never reaches; please report it.", PyExc_BaseException,
-      nullptr);
+      "A state that correct code never reaches; please report it.", PyExc_BaseException, nullptr);
   return g_internal_fault != nullptr;
 }
 

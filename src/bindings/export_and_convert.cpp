@@ -24,8 +24,7 @@ PyObject* convert(const char* function, Conversion conversion, PyObject* const* 
   std::vector<PyObject*> bound;
   if (!bind_arguments(sig, args, nargs, kwnames, bound)) return nullptr;
   std::string input, output;
-  if (!convert_str(bound[0], "input_path", input) ||
-      !convert_str(bound[1], "output_path", output))
+  if (!convert_str(bound[0], "input_path", input) || !convert_str(bound[1], "output_path", output))
     return nullptr;
   return guarded([&] { return text_result(conversion(input, output)); });
 }

@@ -74,7 +74,8 @@ PyMethodDef methods[] = {
      METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      "detect()\n--\n\nDetect the current machine's hardware and return a profile."},
     {"to_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(to_json)),
-     METH_FASTCALL | METH_KEYWORDS, "to_json($self)\n--\n\nSerialize the profile to a JSON string."},
+     METH_FASTCALL | METH_KEYWORDS,
+     "to_json($self)\n--\n\nSerialize the profile to a JSON string."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef getset[] = {
@@ -92,25 +93,9 @@ const char doc[] =
 
 }  // namespace
 
-PyObject* refuse_construction(PyTypeObject* type, PyObject*, PyObject*) {
-  const char* full = type->tp_name;
-  const char* dot = std::strrchr(full, '.');
-  PyErr_Format(PyExc_TypeError, "No constructor defined for %s", dot ? dot + 1 : full);
-  return nullptr;
-}
-
 PyTypeObject* create_hardware_profile_type() {
-  PyType_Slot slots[] = {{Py_tp_doc, const_cast<char*>(doc)},
-                         {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
-                         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
-                         {Py_tp_repr, reinterpret_cast<void*>(repr)},
-                         {Py_tp_methods, methods},
-                         {Py_tp_getset, getset},
-                         {0, nullptr}};
-  PyType_Spec spec = {"brindlecove._brindlecove.HardwareProfile",
-                      static_cast<int>(sizeof(PyHardwareProfile)), 0,
-                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-  g_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  g_type = make_wrapper_type("brindlecove._brindlecove.HardwareProfile", sizeof(PyHardwareProfile),
+                             doc, dealloc, repr, methods, getset);
   return g_type;
 }
 

@@ -30,8 +30,15 @@ PyMethodDef functions[] = {
      doc::kConvertOnnxToGguf},
     {nullptr, nullptr, 0, nullptr}};
 
-PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_brindlecove", doc::kModule, -1, nullptr,
-                          nullptr, nullptr, nullptr, nullptr};
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT,
+                          "_brindlecove",
+                          doc::kModule,
+                          -1,
+                          nullptr,
+                          nullptr,
+                          nullptr,
+                          nullptr,
+                          nullptr};
 
 // Appends `name` to __all__ (creating it on first use), then sets the
 // attribute. Steals `value`.

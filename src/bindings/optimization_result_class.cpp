@@ -112,17 +112,8 @@ const char doc[] =
 }  // namespace
 
 PyTypeObject* create_optimization_result_type() {
-  PyType_Slot slots[] = {{Py_tp_doc, const_cast<char*>(doc)},
-                         {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
-                         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
-                         {Py_tp_repr, reinterpret_cast<void*>(repr)},
-                         {Py_tp_methods, methods},
-                         {Py_tp_getset, getset},
-                         {0, nullptr}};
-  PyType_Spec spec = {"brindlecove._brindlecove.OptimizationResult",
-                      static_cast<int>(sizeof(PyOptimizationResult)), 0,
-                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-  g_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  g_type = make_wrapper_type("brindlecove._brindlecove.OptimizationResult",
+                             sizeof(PyOptimizationResult), doc, dealloc, repr, methods, getset);
   return g_type;
 }
 

@@ -8,9 +8,7 @@ namespace bc::py {
 
 PyObject* optimize(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static const Signature sig{
-      "optimize",
-      {"model_path", "format", "gpu", "max_latency_ms", "output_path", "use_cache"},
-      2};
+      "optimize", {"model_path", "format", "gpu", "max_latency_ms", "output_path", "use_cache"}, 2};
   std::vector<PyObject*> bound;
   if (!bind_arguments(sig, args, nargs, kwnames, bound)) return nullptr;
   OptimizeRequest request;

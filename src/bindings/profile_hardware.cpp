@@ -6,8 +6,7 @@
 
 namespace bc::py {
 
-PyObject* profile_hardware(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
+PyObject* profile_hardware(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static const Signature sig{"profile_hardware", {}, 0};
   std::vector<PyObject*> bound;
   if (!bind_arguments(sig, args, nargs, kwnames, bound)) return nullptr;

@@ -48,8 +48,7 @@ struct AdapterError {
 class Error {
  public:
   explicit Error(std::string message) : message_(std::move(message)) {}
-  explicit Error(AdapterError adapter)
-      : message_(adapter.text()), adapter_(std::move(adapter)) {}
+  explicit Error(AdapterError adapter) : message_(adapter.text()), adapter_(std::move(adapter)) {}
 
   // `context` in front of `cause`.
   static Error wrap(Error cause, std::string context);
@@ -57,9 +56,7 @@ class Error {
   const std::string& message() const { return message_; }
   const Error* cause() const { return cause_.get(); }
   // The AdapterError held at this level of the chain, if any.
-  const AdapterError* adapter_error() const {
-    return adapter_ ? &*adapter_ : nullptr;
-  }
+  const AdapterError* adapter_error() const { return adapter_ ? &*adapter_ : nullptr; }
   // The first AdapterError found walking from the outermost level inwards.
   const AdapterError* find_adapter_error() const;
   // Every message of the chain joined by ": ".
@@ -78,9 +75,7 @@ using Status = std::expected<void, Error>;
 inline std::unexpected<Error> fail(std::string message) {
   return std::unexpected(Error(std::move(message)));
 }
-inline std::unexpected<Error> fail(AdapterError e) {
-  return std::unexpected(Error(std::move(e)));
-}
+inline std::unexpected<Error> fail(AdapterError e) { return std::unexpected(Error(std::move(e))); }
 inline std::unexpected<Error> fail_with(Error cause, std::string context) {
   return std::unexpected(Error::wrap(std::move(cause), std::move(context)));
 }

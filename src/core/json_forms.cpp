@@ -26,13 +26,27 @@ void write_string(std::string& out, std::string_view s) {
   for (char ch : s) {
     auto c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (c < 0x20) {
           out += "\\u00";
@@ -46,23 +60,30 @@ void write_string(std::string& out, std::string_view s) {
   out += '"';
 }
 
-void write_value(std::string& out, const OrderedJson& v, bool indented,
-                 int depth) {
+void write_value(std::string& out, const OrderedJson& v, bool indented, int depth) {
   auto newline = [&](int level) {
     out += '\n';
     out.append(static_cast<size_t>(level) * 2, ' ');
   };
   switch (v.type()) {
-    case OrderedJson::value_t::null: out += "null"; break;
-    case OrderedJson::value_t::boolean: out += v.get<bool>() ? "true" : "false"; break;
+    case OrderedJson::value_t::null:
+      out += "null";
+      break;
+    case OrderedJson::value_t::boolean:
+      out += v.get<bool>() ? "true" : "false";
+      break;
     case OrderedJson::value_t::number_unsigned:
       out += std::to_string(v.get<uint64_t>());
       break;
     case OrderedJson::value_t::number_integer:
       out += std::to_string(v.get<int64_t>());
       break;
-    case OrderedJson::value_t::number_float: write_double(out, v.get<double>()); break;
-    case OrderedJson::value_t::string: write_string(out, v.get_ref<const std::string&>()); break;
+    case OrderedJson::value_t::number_float:
+      write_double(out, v.get<double>());
+      break;
+    case OrderedJson::value_t::string:
+      write_string(out, v.get_ref<const std::string&>());
+      break;
     case OrderedJson::value_t::array: {
       out += '[';
       bool first = true;
@@ -92,19 +113,19 @@ void write_value(std::string& out, const OrderedJson& v, bool indented,
       break;
     }
     case OrderedJson::value_t::binary:
-    case OrderedJson::value_t::discarded: out += "null"; break;
+    case OrderedJson::value_t::discarded:
+      out += "null";
+      break;
   }
 }
 
-Expected<const OrderedJson*> member(const OrderedJson& obj,
-                                    const char* key) {
+Expected<const OrderedJson*> member(const OrderedJson& obj, const char* key) {
   auto it = obj.find(key);
   if (it == obj.end()) return fail(std::string("missing field `") + key + "`");
   return &*it;
 }
 
-Expected<uint64_t> read_unsigned(const OrderedJson& obj, const char* key,
-                                 uint64_t max) {
+Expected<uint64_t> read_unsigned(const OrderedJson& obj, const char* key, uint64_t max) {
   auto m = member(obj, key);
   if (!m) return std::unexpected(m.error());
   const OrderedJson& v = **m;
@@ -118,7 +139,8 @@ Expected<uint64_t> read_unsigned(const OrderedJson& obj, const char* key,
 Expected<double> read_double(const OrderedJson& obj, const char* key) {
   auto m = member(obj, key);
   if (!m) return std::unexpected(m.error());
-  if (!(*m)->is_number()) return fail(std::string("invalid type for `") + key + "`: expected a number");
+  if (!(*m)->is_number())
+    return fail(std::string("invalid type for `") + key + "`: expected a number");
   return (*m)->get<double>();
 }
 
@@ -126,7 +148,8 @@ template <class Enum, class Lookup>
 Expected<Enum> read_enum(const OrderedJson& obj, const char* key, Lookup lookup) {
   auto m = member(obj, key);
   if (!m) return std::unexpected(m.error());
-  if (!(*m)->is_string()) return fail(std::string("invalid type for `") + key + "`: expected a string");
+  if (!(*m)->is_string())
+    return fail(std::string("invalid type for `") + key + "`: expected a string");
   auto e = lookup((*m)->template get_ref<const std::string&>());
   if (!e) return fail("unknown variant `" + (*m)->template get<std::string>() + "`");
   return *e;
@@ -189,8 +212,8 @@ OrderedJson to_json_value(const HardwareProfile& p) {
     gpu["name"] = p.gpu->name;
     gpu["vram_mb"] = p.gpu->vram_mb;
     if (p.gpu->compute_capability)
-      gpu["compute_capability"] = OrderedJson::array(
-          {p.gpu->compute_capability->first, p.gpu->compute_capability->second});
+      gpu["compute_capability"] =
+          OrderedJson::array({p.gpu->compute_capability->first, p.gpu->compute_capability->second});
     else
       gpu["compute_capability"] = nullptr;
     gpu["vendor"] = std::string(name(p.gpu->vendor));
@@ -232,16 +255,19 @@ OrderedJson to_json_value(const OptimizationResult& r) {
 
 std::string to_json_compact(const HardwareProfile& p) { return write_json(to_json_value(p)); }
 std::string to_json_compact(const OptimizationResult& r) { return write_json(to_json_value(r)); }
-std::string to_json_indented(const OptimizationResult& r) { return write_json(to_json_value(r), true); }
+std::string to_json_indented(const OptimizationResult& r) {
+  return write_json(to_json_value(r), true);
+}
 
 Expected<OrderedJson> parse_json_strict(std::string_view text) {
   // One set of keys per open object; a key seen twice in one object fails.
   std::vector<std::set<std::string>> open;
   std::string duplicate;
-  auto callback = [&](int /*depth*/, OrderedJson::parse_event_t event,
-                      OrderedJson& parsed) {
+  auto callback = [&](int /*depth*/, OrderedJson::parse_event_t event, OrderedJson& parsed) {
     switch (event) {
-      case OrderedJson::parse_event_t::object_start: open.emplace_back(); break;
+      case OrderedJson::parse_event_t::object_start:
+        open.emplace_back();
+        break;
       case OrderedJson::parse_event_t::object_end:
         if (!open.empty()) open.pop_back();
         break;
@@ -250,7 +276,8 @@ Expected<OrderedJson> parse_json_strict(std::string_view text) {
             duplicate.empty())
           duplicate = parsed.get<std::string>();
         break;
-      default: break;
+      default:
+        break;
     }
     return true;
   };

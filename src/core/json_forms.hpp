@@ -32,8 +32,7 @@ std::string to_json_indented(const OptimizationResult& r);
 // Strict reading: every member present once with the right type; enum names
 // exact; unknown members skipped.
 Expected<OptimizationResult> read_optimization_result(std::string_view text);
-Expected<OptimizationResult> optimization_result_from_value(
-    const OrderedJson& v);
+Expected<OptimizationResult> optimization_result_from_value(const OrderedJson& v);
 
 // Parses JSON text rejecting objects with repeated keys.
 Expected<OrderedJson> parse_json_strict(std::string_view text);

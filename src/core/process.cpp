@@ -2,12 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <pthread.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -118,7 +117,8 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
   if (guard_pipe) pthread_sigmask(SIG_BLOCK, &pipe_set, &old_mask);
 
   using Clock = std::chrono::steady_clock;
-  const auto deadline = spec.time_limit ? Clock::now() + *spec.time_limit : Clock::time_point::max();
+  const auto deadline =
+      spec.time_limit ? Clock::now() + *spec.time_limit : Clock::time_point::max();
   char buf[65536];
   while (out.read.fd >= 0 || err.read.fd >= 0 || in.write.fd >= 0) {
     pollfd fds[3];

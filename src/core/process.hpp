@@ -39,7 +39,7 @@ struct ProcessResult {
 [[nodiscard]] Expected<ProcessResult> run_process(const ProcessSpec& spec);
 
 // Null stdin, both streams captured in full, no time limit.
-[[nodiscard]] Expected<ProcessResult> run_captured(
-    const std::string& program, const std::vector<std::string>& args);
+[[nodiscard]] Expected<ProcessResult> run_captured(const std::string& program,
+                                                   const std::vector<std::string>& args);
 
 }  // namespace bc

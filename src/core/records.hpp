@@ -16,13 +16,12 @@ enum class RuntimeKind { LlamaCpp, OnnxRuntime, TensorRT, Ollama, Vllm };
 enum class QuantizationStrategy { F16, Q8_0, Q4_K_M, Q4_0, Int8, Int4 };
 enum class ModelFormat { Onnx, Gguf };
 
-inline constexpr RuntimeKind kAllRuntimeKinds[] = {
-    RuntimeKind::LlamaCpp, RuntimeKind::OnnxRuntime, RuntimeKind::TensorRT,
-    RuntimeKind::Ollama, RuntimeKind::Vllm};
+inline constexpr RuntimeKind kAllRuntimeKinds[] = {RuntimeKind::LlamaCpp, RuntimeKind::OnnxRuntime,
+                                                   RuntimeKind::TensorRT, RuntimeKind::Ollama,
+                                                   RuntimeKind::Vllm};
 inline constexpr QuantizationStrategy kAllQuantizations[] = {
-    QuantizationStrategy::F16,  QuantizationStrategy::Q8_0,
-    QuantizationStrategy::Q4_K_M, QuantizationStrategy::Q4_0,
-    QuantizationStrategy::Int8, QuantizationStrategy::Int4};
+    QuantizationStrategy::F16,  QuantizationStrategy::Q8_0, QuantizationStrategy::Q4_K_M,
+    QuantizationStrategy::Q4_0, QuantizationStrategy::Int8, QuantizationStrategy::Int4};
 
 // Canonical names, used in JSON (both ways), reprs and getters.
 std::string_view name(SimdLevel v);

@@ -37,8 +37,7 @@ Decoded decode_one(std::string_view s, size_t i) {
     if (i + k >= s.size() || (byte(i + k) & 0xC0) != 0x80) return {0, 0};
     cp = (cp << 6) | (byte(i + k) & 0x3F);
   }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-    return {0, 0};
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {0, 0};
   return {cp, need + 1};
 }
 
@@ -89,9 +88,9 @@ void append_utf8(std::string& out, char32_t cp) {
 }
 
 bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
-         c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 // Length of the white-space code point starting at i, or 0.
@@ -281,8 +280,7 @@ std::optional<double> parse_f64(std::string_view s) {
     ++i;
     if (i < body.size() && (body[i] == '+' || body[i] == '-')) ++i;
     size_t exp_digits = 0;
-    while (i < body.size() && body[i] >= '0' && body[i] <= '9')
-      ++i, ++exp_digits;
+    while (i < body.size() && body[i] >= '0' && body[i] <= '9') ++i, ++exp_digits;
     if (exp_digits == 0) return std::nullopt;
   }
   if (i != body.size()) return std::nullopt;
@@ -302,7 +300,8 @@ std::string format_fixed(double v, int decimals) {
   if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
   char buf[512];
   int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  if (n >= 0 && static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
+  if (n >= 0 && static_cast<size_t>(n) < sizeof buf)
+    return std::string(buf, static_cast<size_t>(n));
   std::string big(static_cast<size_t>(n) + 1, '\0');
   std::snprintf(big.data(), big.size(), "%.*f", decimals, v);
   big.resize(static_cast<size_t>(n));

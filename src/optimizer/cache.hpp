@@ -30,8 +30,7 @@ Expected<CachedResult> read_cached_result(std::string_view text);
 
 std::optional<OptimizationResult> lookup_cached_result(const HardwareProfile& hardware,
                                                        const ModelProfile& model);
-[[nodiscard]] Status store_cached_result(const HardwareProfile& hardware,
-                                         const ModelProfile& model,
+[[nodiscard]] Status store_cached_result(const HardwareProfile& hardware, const ModelProfile& model,
                                          const OptimizationResult& result);
 
 }  // namespace bc

@@ -75,7 +75,9 @@ Error no_valid_configuration_error(const std::set<std::string>& reasons,
   const std::string r = join(reasons, "; ");
   const std::string m = join(missing, ", ");
   if (missing.empty() && !reasons.empty())
-    return Error("no compatible runtimes found \u2014 all benchmark attempts failed.\nFailure reasons: " + r);
+    return Error(
+        "no compatible runtimes found \u2014 all benchmark attempts failed.\nFailure reasons: " +
+        r);
   if (!missing.empty() && !reasons.empty())
     return Error("no compatible runtimes found \u2014 required runtime binaries are missing: " + m +
                  "\nInstall the missing programs and retry.\nAdditional failure reasons: " + r);
@@ -87,8 +89,8 @@ Error no_valid_configuration_error(const std::set<std::string>& reasons,
 
 Expected<OptimizationResult> cartesian_search(const ModelProfile& model,
                                               const HardwareProfile& hardware,
-                                              std::optional<double> max_latency_ms,
-                                              LineSink& sink, const BenchmarkFn& benchmark) {
+                                              std::optional<double> max_latency_ms, LineSink& sink,
+                                              const BenchmarkFn& benchmark) {
   const std::vector<RuntimeConfig> grid = generate_grid(hardware, model);
   if (grid.empty())
     return fail("no candidate configurations generated for this hardware / model combination");
@@ -114,7 +116,8 @@ Expected<OptimizationResult> cartesian_search(const ModelProfile& model,
     if (!fails_not_installed(o)) all_llama_missing = false;
   }
   if (any_llama && all_llama_missing) {
-    sink.write_line("[brindlecove] llama-cli not found \u2014 using hardware-aware estimates for GGUF configs");
+    sink.write_line(
+        "[brindlecove] llama-cli not found \u2014 using hardware-aware estimates for GGUF configs");
     for (auto& o : outcomes)
       if (o.config.runtime == RuntimeKind::LlamaCpp && !o.result)
         o.result = estimate_performance(o.config, model, hardware);
@@ -127,7 +130,8 @@ Expected<OptimizationResult> cartesian_search(const ModelProfile& model,
     return true;
   });
   for (const auto& binary : skipped)
-    sink.write_line("[brindlecove] " + binary + " not found \u2014 skipping configs that require it");
+    sink.write_line("[brindlecove] " + binary +
+                    " not found \u2014 skipping configs that require it");
 
   if (auto best = select_best(outcomes, hardware, max_latency_ms, sink)) return *best;
   return std::unexpected(no_valid_configuration_error(reasons, missing, max_latency_ms));

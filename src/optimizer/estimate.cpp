@@ -6,6 +6,7 @@
 
 #include "core/text.hpp"
 #include "optimizer/quant_factors.hpp"
+#include "runtime/tool_helpers.hpp"
 
 namespace bc {
 namespace {
@@ -58,7 +59,7 @@ BenchmarkResult estimate_performance(const RuntimeConfig& config, const ModelPro
   if (model.memory_footprint_mb) {
     weights = *model.memory_footprint_mb * quant::memory_factor(q);
   } else if (model.param_count) {
-    weights = static_cast<double>(*model.param_count) * quant::weight_bytes(q) / 1'000'000.0;
+    weights = static_cast<double>(*model.param_count) * bytes_per_weight(q) / 1'000'000.0;
   }
   r.peak_memory_mb = saturate_u64(weights);
   if (model.kv_cache_size_mb) {

@@ -35,7 +35,8 @@ ModelProfile model_profile(const std::string& path, ModelFormat format,
 // llama-quantize reading and writing the same file would destroy the
 // user's model before anything is written.
 bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -77,11 +78,11 @@ Expected<OptimizeOutcome> optimize_model(const OptimizeRequest& request, LineSin
   const std::string output =
       request.output_path ? *request.output_path : default_output_path(request.model_path);
   OptimizeOutcome outcome{*result, std::nullopt};
-  Status quantized = same_file(request.model_path, output)
-                         ? Status(fail("output path '" + output +
-                                       "' is the model file itself; refusing to overwrite it"))
-                         : requantize_model(request.model_path, output,
-                                            result->config.quantization);
+  Status quantized =
+      same_file(request.model_path, output)
+          ? Status(fail("output path '" + output +
+                        "' is the model file itself; refusing to overwrite it"))
+          : requantize_model(request.model_path, output, result->config.quantization);
   if (quantized) {
     outcome.output_path = output;
   } else {

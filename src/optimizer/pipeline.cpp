@@ -49,14 +49,14 @@ Expected<OptimizationResult> run_pipeline(const ModelProfile& model,
                   ", RAM=" + std::to_string(summary.available_ram_mb) + "MB");
 
   const ModelAnalysis analysis = analyze_workload(model, summary);
-  sink.write_line(
-      "[Stage 2/4] Model: workload=" + std::string(name(analysis.workload)) + ", params=" +
-      (analysis.param_count
-           ? format_fixed(static_cast<double>(*analysis.param_count) / 1e9, 1) + "B"
-           : std::string("unknown")) +
-      ", FP16=" +
-      (analysis.fp16_size_mb ? format_fixed(*analysis.fp16_size_mb, 0) + "MB"
-                             : std::string("unknown")));
+  sink.write_line("[Stage 2/4] Model: workload=" + std::string(name(analysis.workload)) +
+                  ", params=" +
+                  (analysis.param_count
+                       ? format_fixed(static_cast<double>(*analysis.param_count) / 1e9, 1) + "B"
+                       : std::string("unknown")) +
+                  ", FP16=" +
+                  (analysis.fp16_size_mb ? format_fixed(*analysis.fp16_size_mb, 0) + "MB"
+                                         : std::string("unknown")));
 
   SearchSpace space;
   space.runtimes = preselect_runtimes(model.format, summary, analysis, sink);
@@ -66,10 +66,9 @@ Expected<OptimizationResult> run_pipeline(const ModelProfile& model,
   space.batch_sizes.assign(std::begin(kBatchSizes), std::end(kBatchSizes));
   space.max_gpu_layers = max_gpu_layers(hardware, model);
 
-  sink.write_line(
-      "[Stage 4/4] Bayesian optimization (hardware-aware estimation): " +
-      std::to_string(kInitialSamples) + " initial samples + " +
-      std::to_string(kRefinementIterations) + " refinement iterations");
+  sink.write_line("[Stage 4/4] Bayesian optimization (hardware-aware estimation): " +
+                  std::to_string(kInitialSamples) + " initial samples + " +
+                  std::to_string(kRefinementIterations) + " refinement iterations");
 
   const BayesianOutcome bayes = bayesian_search(space, model, hardware, max_latency_ms, sink);
   if (!bayes.fallback) {

@@ -1,28 +1,10 @@
 #pragma once
-// Per-quantization factors shared by the memory filters and the estimate.
+// Per-quantization factors of the estimate. Bytes per weight live with the
+// adapters (bytes_per_weight), which share them with the memory filters.
 
 #include "core/records.hpp"
 
 namespace bc::quant {
-
-// Bytes each weight takes on disk and in memory.
-constexpr double weight_bytes(QuantizationStrategy q) {
-  switch (q) {
-    case QuantizationStrategy::F16:
-      return 2.0;
-    case QuantizationStrategy::Q8_0:
-      return 1.0;
-    case QuantizationStrategy::Q4_K_M:
-      return 0.5;
-    case QuantizationStrategy::Q4_0:
-      return 0.5;
-    case QuantizationStrategy::Int8:
-      return 1.0;
-    case QuantizationStrategy::Int4:
-      return 0.5;
-  }
-  return 2.0;
-}
 
 // Throughput relative to Q4_K_M.
 constexpr double speed_factor(QuantizationStrategy q) {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/text.hpp"
-#include "optimizer/quant_factors.hpp"
+#include "runtime/tool_helpers.hpp"
 
 namespace bc {
 namespace {
@@ -13,7 +13,7 @@ using Q = QuantizationStrategy;
 
 // Megabytes here are decimal (10^6 bytes), as in every memory filter.
 double weights_mb(Q q, uint64_t param_count) {
-  return quant::weight_bytes(q) * static_cast<double>(param_count) / 1'000'000.0;
+  return bytes_per_weight(q) * static_cast<double>(param_count) / 1'000'000.0;
 }
 
 std::vector<Q> base_quantizations(ModelFormat format, WorkloadClass workload) {

@@ -33,11 +33,21 @@ TEST(Text, StrictFloatParsing) {
   struct Case {
     const char* text;
     std::optional<double> value;
-  } cases[] = {{"12.34", 12.34}, {"-1e3", -1000.0}, {"+.5", 0.5},   {"5.", 5.0},
-               {"1E+2", 100.0},  {"inf", INFINITY}, {"-Infinity", -INFINITY},
-               {"1e", std::nullopt}, {".", std::nullopt}, {"", std::nullopt},
-               {"1.2.3", std::nullopt}, {" 1", std::nullopt}, {"0x1p3", std::nullopt},
-               {"1,5", std::nullopt}, {"infinit", std::nullopt}};
+  } cases[] = {{"12.34", 12.34},
+               {"-1e3", -1000.0},
+               {"+.5", 0.5},
+               {"5.", 5.0},
+               {"1E+2", 100.0},
+               {"inf", INFINITY},
+               {"-Infinity", -INFINITY},
+               {"1e", std::nullopt},
+               {".", std::nullopt},
+               {"", std::nullopt},
+               {"1.2.3", std::nullopt},
+               {" 1", std::nullopt},
+               {"0x1p3", std::nullopt},
+               {"1,5", std::nullopt},
+               {"infinit", std::nullopt}};
   for (const auto& c : cases) EXPECT_EQ(parse_f64(c.text), c.value) << c.text;
   auto nan = parse_f64("NaN");
   ASSERT_TRUE(nan);
@@ -62,7 +72,10 @@ TEST(Text, TrimAndSplitUseUnicodeWhiteSpace) {
 
 TEST(Text, LossyDecodingReplacesEachBadSequence) {
   EXPECT_EQ(decode_utf8_lossy("ok \xc3\xa9"), "ok \xc3\xa9");
-  EXPECT_EQ(decode_utf8_lossy("a\xff" "b"), "a\xef\xbf\xbd" "b");
+  EXPECT_EQ(decode_utf8_lossy("a\xff"
+                              "b"),
+            "a\xef\xbf\xbd"
+            "b");
   // A truncated three-byte sequence is one replacement, not two.
   EXPECT_EQ(decode_utf8_lossy("\xe2\x82"), "\xef\xbf\xbd");
   EXPECT_EQ(decode_utf8_lossy("\xed\xa0\x80"), "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd");

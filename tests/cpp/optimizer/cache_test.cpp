@@ -18,8 +18,9 @@ namespace fs = std::filesystem;
 class CacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("bc-cache-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = fs::temp_directory_path() /
+            ("bc-cache-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(root_);
     if (const char* h = std::getenv("HOME")) old_home_ = h;
     ::setenv("HOME", root_.c_str(), 1);
@@ -45,8 +46,7 @@ class CacheTest : public ::testing::Test {
 };
 
 TEST_F(CacheTest, KeyTextAndDigest) {
-  EXPECT_EQ(*cache_key_text(hw_, model_.model_path),
-            "1700000000_42_" + to_json_compact(hw_));
+  EXPECT_EQ(*cache_key_text(hw_, model_.model_path), "1700000000_42_" + to_json_compact(hw_));
   auto key = cache_key(hw_, model_.model_path);
   ASSERT_TRUE(key);
   EXPECT_EQ(key->size(), 64u);

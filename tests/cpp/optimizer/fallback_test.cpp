@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -35,8 +35,8 @@ TEST(RunBenchmarks, OrderedOutcomesAtMostThreeAtOnce) {
   std::atomic<int> active{0}, peak{0}, calls{0};
   std::mutex mu;
   std::vector<std::string> prompts;
-  auto fn = [&](const RuntimeConfig& c, const ModelProfile&, const std::string& prompt)
-      -> Expected<BenchmarkResult> {
+  auto fn = [&](const RuntimeConfig& c, const ModelProfile&,
+                const std::string& prompt) -> Expected<BenchmarkResult> {
     int now = ++active;
     int seen = peak.load();
     while (now > seen && !peak.compare_exchange_weak(seen, now)) {
@@ -84,8 +84,8 @@ TEST(SelectBest, BudgetLimitTiesAndErrors) {
   auto best = select_best(outcomes, hw, 50.0, sink);
   ASSERT_TRUE(best);
   EXPECT_EQ(best->config.threads, 3u);  // equal throughput: grid order stands
-  EXPECT_EQ(sink.lines(), std::vector<std::string>{
-                              "[brindlecove-optimizer] benchmark error: first failure"});
+  EXPECT_EQ(sink.lines(),
+            std::vector<std::string>{"[brindlecove-optimizer] benchmark error: first failure"});
   // Without a limit the NaN-latency and slow ones compete too.
   EXPECT_EQ(select_best(outcomes, hw, std::nullopt, sink)->config.threads, 6u);
   EXPECT_FALSE(select_best(outcomes, cpu_only(8, 0), std::nullopt, sink));
@@ -112,8 +112,8 @@ TEST(NoValidConfiguration, Messages) {
 TEST(CartesianSearch, MissingLlamaCliUsesEstimatesAndSkipsOtherMissingTools) {
   const auto hw = cpu_only(8, 16000);
   const auto model = gguf_model(7'000'000'000);
-  auto fn = [](const RuntimeConfig& c, const ModelProfile&, const std::string&)
-      -> Expected<BenchmarkResult> {
+  auto fn = [](const RuntimeConfig& c, const ModelProfile&,
+               const std::string&) -> Expected<BenchmarkResult> {
     return std::unexpected(missing(c.runtime == RuntimeKind::LlamaCpp ? "llama-cli" : "ollama"));
   };
   CaptureSink sink;
@@ -132,8 +132,8 @@ TEST(CartesianSearch, OneWorkingLlamaCliMeansNoEstimates) {
   const auto hw = cpu_only(8, 16000);
   int llama_calls = 0;
   std::mutex mu;
-  auto fn = [&](const RuntimeConfig& c, const ModelProfile&, const std::string&)
-      -> Expected<BenchmarkResult> {
+  auto fn = [&](const RuntimeConfig& c, const ModelProfile&,
+                const std::string&) -> Expected<BenchmarkResult> {
     std::lock_guard lock(mu);
     if (c.runtime == RuntimeKind::LlamaCpp && llama_calls++ == 0)
       return BenchmarkResult{5.0, 200.0, 10};
@@ -151,8 +151,8 @@ TEST(CartesianSearch, OneWorkingLlamaCliMeansNoEstimates) {
 
 TEST(CartesianSearch, FailuresExplainThemselves) {
   const auto hw = cpu_only(8, 16000);
-  auto all_fail = [](const RuntimeConfig& c, const ModelProfile&, const std::string&)
-      -> Expected<BenchmarkResult> {
+  auto all_fail = [](const RuntimeConfig& c, const ModelProfile&,
+                     const std::string&) -> Expected<BenchmarkResult> {
     Error root(AdapterError::inference_failed(c.runtime == RuntimeKind::LlamaCpp ? "x" : "y"));
     return std::unexpected(Error::wrap(root, "outer"));
   };
@@ -165,8 +165,10 @@ TEST(CartesianSearch, FailuresExplainThemselves) {
   EXPECT_EQ(sink.lines().size(), 24u);  // one benchmark error line per candidate
   EXPECT_EQ(sink.lines()[0], "[brindlecove-optimizer] benchmark error: outer");
 
-  auto slow = [](const RuntimeConfig&, const ModelProfile&, const std::string&)
-      -> Expected<BenchmarkResult> { return BenchmarkResult{1.0, 1000.0, 1}; };
+  auto slow = [](const RuntimeConfig&, const ModelProfile&,
+                 const std::string&) -> Expected<BenchmarkResult> {
+    return BenchmarkResult{1.0, 1000.0, 1};
+  };
   r = cartesian_search(gguf_model(), hw, 50.0, sink, slow);
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().message(),
@@ -178,8 +180,8 @@ TEST(CartesianSearch, EmptyGridRunsNothing) {
   // A 100B-parameter model on a small GPU: every pair is too large for VRAM.
   auto hw = testing::with_gpu(cpu_only(8), GpuVendor::Nvidia, 4096);
   int calls = 0;
-  auto fn = [&](const RuntimeConfig&, const ModelProfile&, const std::string&)
-      -> Expected<BenchmarkResult> {
+  auto fn = [&](const RuntimeConfig&, const ModelProfile&,
+                const std::string&) -> Expected<BenchmarkResult> {
     ++calls;
     return BenchmarkResult{};
   };
