@@ -71,7 +71,10 @@ std::optional<std::string> cgroup_dir(const Mount& m, std::string_view cgroup_pa
   std::string dir = m.mount_point;
   while (!dir.empty() && dir.back() == '/') dir.pop_back();
   while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
-  if (!rest.empty()) dir += "/" + std::string(rest);
+  if (!rest.empty()) {
+    dir += '/';
+    dir += rest;
+  }
   return dir;  // empty for the file system root; callers append "/name"
 }
 
