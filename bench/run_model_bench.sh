@@ -18,7 +18,7 @@ runs="${BENCH_RUNS:-3}"
 
 cmake -S "$root" -B "$build" -DBRINDLECOVE_BENCH=ON -DCMAKE_BUILD_TYPE=Release \
   -DPython3_EXECUTABLE="$python" >/dev/null
-cmake --build "$build" --target gguf_inspect_bench onnx_inspect_bench -j2 >/dev/null
+cmake --build "$build" --target gguf_analyze_bench onnx_analyze_bench -j2 >/dev/null
 
 mkdir -p "$data"
 export BRINDLECOVE_BENCH_DATA="$data"
@@ -32,14 +32,14 @@ fi
 bin="$build/bench"
 # Warm the page cache, then let Google Benchmark repeat each case.
 cat "$onnx" >/dev/null
-"$bin/gguf_inspect_bench" --benchmark_format=json --benchmark_out="$build/gguf.json" \
+"$bin/gguf_analyze_bench" --benchmark_format=json --benchmark_out="$build/gguf.json" \
   --benchmark_out_format=json >/dev/null 2>"$build/gguf.log"
-"$bin/onnx_inspect_bench" --benchmark_format=json --benchmark_out="$build/onnx.json" \
+"$bin/onnx_analyze_bench" --benchmark_format=json --benchmark_out="$build/onnx.json" \
   --benchmark_out_format=json >/dev/null 2>"$build/onnx.log"
 
 : >"$build/onnx_peak.jsonl"
 for _ in $(seq "$runs"); do
-  "$bin/onnx_inspect_bench" --peak-rss "$onnx" >>"$build/onnx_peak.jsonl"
+  "$bin/onnx_analyze_bench" --peak-rss "$onnx" >>"$build/onnx_peak.jsonl"
 done
 "$python" "$root/bench/onnx_load_bench.py" "$onnx" "$runs" >"$build/onnx_python.json"
 

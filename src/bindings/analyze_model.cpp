@@ -2,7 +2,7 @@
 #include "bindings/errors.hpp"
 #include "bindings/functions.hpp"
 #include "bindings/py_ref.hpp"
-#include "model/inspect.hpp"
+#include "model/model_description.hpp"
 
 namespace bc::py {
 namespace {

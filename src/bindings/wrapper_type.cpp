@@ -21,9 +21,9 @@ PyTypeObject* make_wrapper_type(const char* qualified_name, size_t basic_size, c
                          {Py_tp_methods, methods},
                          {Py_tp_getset, getset},
                          {0, nullptr}};
-  PyType_Spec spec = {qualified_name, static_cast<int>(basic_size), 0,
+  PyType_Spec type_spec = {qualified_name, static_cast<int>(basic_size), 0,
                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+  return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 
 }  // namespace bc::py

@@ -57,31 +57,31 @@ int wait_child(pid_t pid, int* status) {
 
 }  // namespace
 
-Expected<ProcessResult> run_process(const ProcessSpec& spec) {
+Expected<ProcessResult> run_process(const ProcessSpec& job) {
   Pipe in, out, err;
-  if (spec.input == ProcessSpec::Input::Bytes) {
+  if (job.input == ProcessSpec::Input::Bytes) {
     if (int e = in.open()) return fail(system_error_text(e));
   }
-  if (spec.capture_output) {
+  if (job.capture_output) {
     if (int e = out.open()) return fail(system_error_text(e));
     if (int e = err.open()) return fail(system_error_text(e));
   }
 
   SpawnActions sa;
   auto* a = &sa.actions;
-  if (spec.input == ProcessSpec::Input::Null) {
+  if (job.input == ProcessSpec::Input::Null) {
     posix_spawn_file_actions_addopen(a, 0, "/dev/null", O_RDONLY, 0);
-  } else if (spec.input == ProcessSpec::Input::Bytes) {
+  } else if (job.input == ProcessSpec::Input::Bytes) {
     posix_spawn_file_actions_adddup2(a, in.read.fd, 0);
   }
-  if (spec.capture_output) {
+  if (job.capture_output) {
     posix_spawn_file_actions_adddup2(a, out.write.fd, 1);
     posix_spawn_file_actions_adddup2(a, err.write.fd, 2);
   }
 
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(spec.program.c_str()));
-  for (const auto& s : spec.args) argv.push_back(const_cast<char*>(s.c_str()));
+  argv.push_back(const_cast<char*>(job.program.c_str()));
+  for (const auto& s : job.args) argv.push_back(const_cast<char*>(s.c_str()));
   argv.push_back(nullptr);
 
   // A child of a process that ignores SIGPIPE would inherit that; reset it
@@ -95,7 +95,7 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
 
   pid_t pid = -1;
-  int rc = ::posix_spawnp(&pid, spec.program.c_str(), a, &attr, argv.data(), environ);
+  int rc = ::posix_spawnp(&pid, job.program.c_str(), a, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) return fail(system_error_text(rc));
 
@@ -105,7 +105,7 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
 
   ProcessResult result;
   size_t written = 0;
-  if (spec.input == ProcessSpec::Input::Bytes && spec.input_bytes.empty()) in.write.reset();
+  if (job.input == ProcessSpec::Input::Bytes && job.input_bytes.empty()) in.write.reset();
   if (in.write.fd >= 0) ::fcntl(in.write.fd, F_SETFL, O_NONBLOCK);
 
   // A child that closes its stdin early must not kill us with SIGPIPE:
@@ -118,7 +118,7 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
 
   using Clock = std::chrono::steady_clock;
   const auto deadline =
-      spec.time_limit ? Clock::now() + *spec.time_limit : Clock::time_point::max();
+      job.time_limit ? Clock::now() + *job.time_limit : Clock::time_point::max();
   char buf[65536];
   while (out.read.fd >= 0 || err.read.fd >= 0 || in.write.fd >= 0) {
     pollfd fds[3];
@@ -128,7 +128,7 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
     if (err.read.fd >= 0) idx_err = n, fds[n++] = {err.read.fd, POLLIN, 0};
     if (in.write.fd >= 0) idx_in = n, fds[n++] = {in.write.fd, POLLOUT, 0};
     int timeout_ms = -1;
-    if (spec.time_limit) {
+    if (job.time_limit) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) {
         result.timed_out = true;
@@ -154,11 +154,11 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
     drain(idx_out, out.read, result.out);
     drain(idx_err, err.read, result.err);
     if (idx_in >= 0 && (fds[idx_in].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      ssize_t put = ::write(in.write.fd, spec.input_bytes.data() + written,
-                            spec.input_bytes.size() - written);
+      ssize_t put = ::write(in.write.fd, job.input_bytes.data() + written,
+                            job.input_bytes.size() - written);
       if (put > 0) {
         written += static_cast<size_t>(put);
-        if (written == spec.input_bytes.size()) in.write.reset();
+        if (written == job.input_bytes.size()) in.write.reset();
       } else if (put < 0 && errno != EINTR && errno != EAGAIN) {
         result.input_short = true;
         in.write.reset();
@@ -174,7 +174,7 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
   }
   int status = 0;
   bool reaped = false;
-  if (spec.time_limit && !result.timed_out) {
+  if (job.time_limit && !result.timed_out) {
     // A child may close both pipes and keep running; the bound covers the
     // wait for its exit as well.
     auto pause = std::chrono::milliseconds(1);
@@ -207,10 +207,10 @@ Expected<ProcessResult> run_process(const ProcessSpec& spec) {
 
 Expected<ProcessResult> run_captured(const std::string& program,
                                      const std::vector<std::string>& args) {
-  ProcessSpec spec;
-  spec.program = program;
-  spec.args = args;
-  return run_process(spec);
+  ProcessSpec job;
+  job.program = program;
+  job.args = args;
+  return run_process(job);
 }
 
 }  // namespace bc

@@ -36,7 +36,7 @@ struct ProcessResult {
 };
 
 // The error is the start error, with the system error text as its message.
-[[nodiscard]] Expected<ProcessResult> run_process(const ProcessSpec& spec);
+[[nodiscard]] Expected<ProcessResult> run_process(const ProcessSpec& job);
 
 // Null stdin, both streams captured in full, no time limit.
 [[nodiscard]] Expected<ProcessResult> run_captured(const std::string& program,

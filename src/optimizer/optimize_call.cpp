@@ -7,7 +7,7 @@
 #include "core/text.hpp"
 #include "hardware/detect.hpp"
 #include "hardware/gpu_profiles.hpp"
-#include "model/inspect.hpp"
+#include "model/model_description.hpp"
 #include "optimizer/pipeline.hpp"
 #include "runtime/requantize.hpp"
 

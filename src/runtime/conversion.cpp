@@ -53,12 +53,12 @@ Expected<std::string> run_conversion(std::string_view runner_relative_path,
     return fail(std::string(runner_file_name(runner_relative_path)) +
                 " not found \u2014 ensure brindlecove is properly installed");
 
-  ProcessSpec spec;
-  spec.program = *python;
-  spec.args = {script->native()};
-  spec.input = ProcessSpec::Input::Bytes;
-  spec.input_bytes = conversion_request(input_path, output_path);
-  auto run = run_process(spec);
+  ProcessSpec job;
+  job.program = *python;
+  job.args = {script->native()};
+  job.input = ProcessSpec::Input::Bytes;
+  job.input_bytes = conversion_request(input_path, output_path);
+  auto run = run_process(job);
   if (!run) return fail("failed to spawn conversion process: " + run.error().message());
   if (run->input_short) return fail("failed to write whole buffer");
 

@@ -58,12 +58,12 @@ std::string onnx_request(const RuntimeConfig& config, const std::string& model_p
 
 Expected<BenchmarkResult> OnnxAdapter::run_inference(const std::string& /*prompt*/) const {
   if (auto s = check_ready(); !s) return std::unexpected(s.error());
-  ProcessSpec spec;
-  spec.program = "python3";
-  spec.args = {*state_.tool_path};
-  spec.input = ProcessSpec::Input::Bytes;
-  spec.input_bytes = onnx_request(*state_.run_config, state_.loaded_model->model_path);
-  auto run = run_process(spec);
+  ProcessSpec job;
+  job.program = "python3";
+  job.args = {*state_.tool_path};
+  job.input = ProcessSpec::Input::Bytes;
+  job.input_bytes = onnx_request(*state_.run_config, state_.loaded_model->model_path);
+  auto run = run_process(job);
   if (!run) return fail(AdapterError::inference_failed(run.error().message()));
   if (run->input_short) return fail(AdapterError::inference_failed("failed to write whole buffer"));
   if (!run->success())

@@ -10,13 +10,13 @@ Status requantize_model(const std::string& source, const std::string& destinatio
   auto tool = find_executable("llama-quantize");
   if (!tool)
     return fail("llama-quantize not found \u2014 install llama.cpp to enable model quantization");
-  ProcessSpec spec;
-  spec.program = *tool;
-  spec.args = {"--allow-requantize", source, destination,
+  ProcessSpec job;
+  job.program = *tool;
+  job.args = {"--allow-requantize", source, destination,
                std::string(llama_quantize_type(quantization))};
-  spec.input = ProcessSpec::Input::Inherit;
-  spec.capture_output = false;
-  auto run = run_process(spec);
+  job.input = ProcessSpec::Input::Inherit;
+  job.capture_output = false;
+  auto run = run_process(job);
   if (!run) return fail("failed to launch llama-quantize: " + run.error().message());
   if (!run->success()) {
     std::string code = run->exit_code ? "Some(" + std::to_string(*run->exit_code) + ")" : "None";

@@ -33,7 +33,7 @@ FAKE_ORT = textwrap.dedent(
     # Native code may print on fd 1; the runner must keep that off its reply.
     os.write(1, b"onnxruntime native banner\\n")
 
-    SPEC = json.loads(os.environ.get("FAKE_ORT_SPEC", "{}"))
+    PLAN = json.loads(os.environ.get("FAKE_ORT_PLAN", "{}"))
     LOG = os.environ.get("FAKE_ORT_LOG")
 
     def _log(event, **fields):
@@ -42,7 +42,7 @@ FAKE_ORT = textwrap.dedent(
                 f.write(json.dumps(dict(event=event, **fields)) + "\\n")
 
     def get_available_providers():
-        return SPEC.get("available", ["CPUExecutionProvider"])
+        return PLAN.get("available", ["CPUExecutionProvider"])
 
     class SessionOptions:
         intra_op_num_threads = 0
@@ -53,10 +53,10 @@ FAKE_ORT = textwrap.dedent(
 
     class InferenceSession:
         def __init__(self, model, sess_options=None, providers=None):
-            if SPEC.get("load_error"):
-                raise RuntimeError(SPEC["load_error"])
+            if PLAN.get("load_error"):
+                raise RuntimeError(PLAN["load_error"])
             self.providers = list(providers or [])
-            kept = SPEC.get("kept_providers")
+            kept = PLAN.get("kept_providers")
             self.kept = self.providers if kept is None else kept
             threads = sess_options.intra_op_num_threads if sess_options else None
             _log("session", model=model if isinstance(model, str) else "<bytes>",
@@ -66,13 +66,13 @@ FAKE_ORT = textwrap.dedent(
             return self.kept
 
         def get_inputs(self):
-            if SPEC.get("inputs_error"):
-                raise TypeError(SPEC["inputs_error"])
-            return [NodeArg(**i) for i in SPEC.get("inputs", [])]
+            if PLAN.get("inputs_error"):
+                raise TypeError(PLAN["inputs_error"])
+            return [NodeArg(**i) for i in PLAN.get("inputs", [])]
 
         def run(self, outputs, feeds):
-            if SPEC.get("run_error"):
-                raise RuntimeError(SPEC["run_error"])
+            if PLAN.get("run_error"):
+                raise RuntimeError(PLAN["run_error"])
             _log("run", feeds={k: dict(shape=list(v.shape), dtype=str(v.dtype),
                                        values=v.ravel()[:60].tolist())
                                for k, v in feeds.items()})
@@ -114,12 +114,12 @@ def fake_ort(tmp_path):
     model.write_bytes(b"onnx")
     log = tmp_path / "ort.log"
 
-    def run(spec, request=None, args=()):
+    def run(plan, request=None, args=()):
         req = dict(REQUEST, model_path=str(model))
         req.update(request or {})
         env = {
             "PYTHONPATH": str(tmp_path / "site"),
-            "FAKE_ORT_SPEC": json.dumps(spec),
+            "FAKE_ORT_PLAN": json.dumps(plan),
             "FAKE_ORT_LOG": str(log),
         }
         proc = run_runner(args, json.dumps(req).encode(), env)
@@ -184,7 +184,7 @@ def test_bad_requests_are_error_replies(stdin, message):
 
 
 def test_measurement_builds_inputs_from_the_declared_ones(fake_ort):
-    spec = {
+    plan = {
         "inputs": [
             {"name": "input_ids", "type": "tensor(int64)", "shape": ["batch_size", "sequence_length"]},
             {"name": "attention_mask", "type": "tensor(int64)",
@@ -194,7 +194,7 @@ def test_measurement_builds_inputs_from_the_declared_ones(fake_ort):
              "shape": ["batch_size", 4, "past_sequence_length", 8]},
         ]
     }
-    proc, events = fake_ort(spec)
+    proc, events = fake_ort(plan)
     reply = one_reply(proc)
     assert set(reply) == {"tokens_per_sec", "latency_ms", "peak_memory_mb"}
     assert reply["tokens_per_sec"] > 0 and reply["latency_ms"] > 0
@@ -219,9 +219,9 @@ def test_measurement_builds_inputs_from_the_declared_ones(fake_ort):
 
 
 def test_requested_provider_and_default_threads(fake_ort):
-    spec = {"available": ["CUDAExecutionProvider", "CPUExecutionProvider"],
+    plan = {"available": ["CUDAExecutionProvider", "CPUExecutionProvider"],
             "inputs": [{"name": "input_ids", "type": "tensor(int64)", "shape": [1, 16]}]}
-    proc, events = fake_ort(spec, {"execution_provider": "CUDAExecutionProvider", "threads": 0,
+    proc, events = fake_ort(plan, {"execution_provider": "CUDAExecutionProvider", "threads": 0,
                                    "prompt_tokens": 8})
     reply = one_reply(proc)
     assert events[0]["providers"] == ["CUDAExecutionProvider"]
@@ -233,7 +233,7 @@ def test_requested_provider_and_default_threads(fake_ort):
 
 
 @pytest.mark.parametrize(
-    "spec, request_update, message",
+    "plan, request_update, message",
     [
         ({}, {"execution_provider": "CUDAExecutionProvider"},
          "execution provider CUDAExecutionProvider is not available (available: CPUExecutionProvider)"),
@@ -250,8 +250,8 @@ def test_requested_provider_and_default_threads(fake_ort):
          "model file not found: /nonexistent/model.onnx"),
     ],
 )
-def test_measurement_failures_are_error_replies(fake_ort, spec, request_update, message):
-    proc, _ = fake_ort(spec, request_update)
+def test_measurement_failures_are_error_replies(fake_ort, plan, request_update, message):
+    proc, _ = fake_ort(plan, request_update)
     assert one_reply(proc) == {"error": message}
     assert b"Traceback" not in proc.stdout
 

@@ -8,10 +8,10 @@ namespace bc {
 namespace {
 
 ProcessSpec shell(std::string script) {
-  ProcessSpec spec;
-  spec.program = "/bin/sh";
-  spec.args = {"-c", std::move(script)};
-  return spec;
+  ProcessSpec job;
+  job.program = "/bin/sh";
+  job.args = {"-c", std::move(script)};
+  return job;
 }
 
 TEST(Process, CapturesBothStreamsAndStatus) {
@@ -36,19 +36,19 @@ TEST(Process, StdinIsNullByDefaultAndBytesWhenAsked) {
   auto r = run_process(shell("cat; echo done"));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->out, "done\n");
-  auto spec = shell("wc -c");
-  spec.input = ProcessSpec::Input::Bytes;
-  spec.input_bytes = std::string(300000, 'x');
-  r = run_process(spec);
+  auto job = shell("wc -c");
+  job.input = ProcessSpec::Input::Bytes;
+  job.input_bytes = std::string(300000, 'x');
+  r = run_process(job);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->out, "300000\n");
 }
 
 TEST(Process, ChildClosingStdinEarlyIsNotFatal) {
-  auto spec = shell("exec 0<&-; echo closed");
-  spec.input = ProcessSpec::Input::Bytes;
-  spec.input_bytes = std::string(1 << 20, 'x');
-  auto r = run_process(spec);
+  auto job = shell("exec 0<&-; echo closed");
+  job.input = ProcessSpec::Input::Bytes;
+  job.input_bytes = std::string(1 << 20, 'x');
+  auto r = run_process(job);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->out, "closed\n");
 }
@@ -66,10 +66,10 @@ TEST(Process, SignalAndStartErrors) {
 }
 
 TEST(Process, TimeLimitKillsAndReaps) {
-  auto spec = shell("echo started; exec sleep 30");
-  spec.time_limit = std::chrono::milliseconds(200);
+  auto job = shell("echo started; exec sleep 30");
+  job.time_limit = std::chrono::milliseconds(200);
   auto start = std::chrono::steady_clock::now();
-  auto r = run_process(spec);
+  auto r = run_process(job);
   ASSERT_TRUE(r);
   EXPECT_TRUE(r->timed_out);
   EXPECT_EQ(r->out, "started\n");

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "model/gguf_builder.hpp"
-#include "model/inspect.hpp"
+#include "model/model_description.hpp"
 #include "model/proto_builder.hpp"
 #include "model/temp_dir.hpp"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "model/gguf_reader.hpp"
-#include "model/inspect.hpp"
+#include "model/model_description.hpp"
 #include "model_bench_inputs.hpp"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "model/inspect.hpp"
+#include "model/model_description.hpp"
 
 #include "core/text.hpp"
 #include "model/gguf_reader.hpp"

@@ -2,10 +2,10 @@
 // reading the file once. The inspection should take at most twice the read,
 // and its peak memory must not grow with the file.
 //
-//   onnx_inspect_bench [benchmark flags]     timings (input from
+//   onnx_analyze_bench [benchmark flags]     timings (input from
 //                                            BRINDLECOVE_BENCH_DATA/model-1gb.onnx,
 //                                            or BRINDLECOVE_BENCH_ONNX)
-//   onnx_inspect_bench --peak-rss FILE       one inspection in this fresh
+//   onnx_analyze_bench --peak-rss FILE       one inspection in this fresh
 //                                            process; prints JSON with the
 //                                            growth of VmHWM over it
 
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "model/inspect.hpp"
+#include "model/model_description.hpp"
 #include "model_bench_inputs.hpp"
 
 namespace {
