@@ -98,13 +98,4 @@ std::optional<QuantizationStrategy> quantization_from_name(std::string_view s) {
   return std::nullopt;
 }
 
-std::optional<ModelFormat> model_format_from_name(std::string_view s) {
-  std::string lower(s);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  if (lower == "gguf") return ModelFormat::Gguf;
-  if (lower == "onnx") return ModelFormat::Onnx;
-  return std::nullopt;
-}
-
 }  // namespace bc

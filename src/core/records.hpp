@@ -37,8 +37,6 @@ std::string_view llama_quantize_type(QuantizationStrategy q);
 // Exact, case-sensitive inverses of name().
 std::optional<RuntimeKind> runtime_kind_from_name(std::string_view s);
 std::optional<QuantizationStrategy> quantization_from_name(std::string_view s);
-// ASCII-case-insensitive "gguf"/"onnx".
-std::optional<ModelFormat> model_format_from_name(std::string_view s);
 
 struct CpuInfo {
   uint32_t core_count = 0;

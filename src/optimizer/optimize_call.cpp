@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "core/text.hpp"
 #include "hardware/detect.hpp"
 #include "hardware/gpu_profiles.hpp"
 #include "model/model_description.hpp"
@@ -55,10 +54,8 @@ std::string default_output_path(const std::string& model_path) {
 }
 
 Expected<OptimizeOutcome> optimize_model(const OptimizeRequest& request, LineSink& sink) {
-  auto format = model_format_from_name(request.format);
-  if (!format)
-    return fail("unknown model format '" + to_lower_ascii(request.format) +
-                "'; expected 'onnx' or 'gguf'");
+  auto format = parse_model_format(request.format);
+  if (!format) return std::unexpected(format.error());
 
   // A model that cannot be inspected is still planned for, with nothing known.
   std::optional<ModelIr> ir;
