@@ -32,8 +32,6 @@ std::string conversion_request(const std::string& input_path, const std::string&
 }
 
 std::optional<ConvertResponse> read_convert_response(std::string_view stdout_bytes) {
-  // The JSON reader skips a byte order mark, but it is not white space.
-  if (stdout_bytes.starts_with("\xEF\xBB\xBF")) return std::nullopt;
   auto reply = read_json_reply(stdout_bytes);
   if (!reply) return std::nullopt;
   ConvertResponse response;

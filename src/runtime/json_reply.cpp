@@ -10,6 +10,8 @@ const OrderedJson* JsonReply::member(std::string_view key) const {
 }
 
 std::optional<JsonReply> read_json_reply(std::string_view text) {
+  // The JSON reader skips a byte order mark, but it is not white space.
+  if (text.starts_with("\xEF\xBB\xBF")) return std::nullopt;
   JsonReply reply;
   auto callback = [&](int depth, OrderedJson::parse_event_t event, OrderedJson& parsed) {
     if (event == OrderedJson::parse_event_t::key && depth == 1)

@@ -6,7 +6,8 @@ namespace bc {
 
 Status VllmAdapter::initialize(const RuntimeConfig& config) {
   auto python = find_executable("python3");
-  if (!python) return fail(AdapterError::not_installed("python3", std::string(kPythonInstallHint)));
+  if (!python)
+    return fail(AdapterError::not_installed("python3", std::string(kVllmPythonInstallHint)));
   auto check = run_captured(*python, {"-c", "import vllm"});
   if (!check)
     return fail(AdapterError::initialization_failed("could not invoke python3 for vLLM check: " +

@@ -11,7 +11,7 @@
 
 namespace bc {
 
-inline constexpr std::string_view kPythonInstallHint =
+inline constexpr std::string_view kVllmPythonInstallHint =
     "install Python 3 from https://www.python.org/downloads/ or via your system package manager";
 
 class VllmAdapter final : public RuntimeAdapter {

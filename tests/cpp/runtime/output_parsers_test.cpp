@@ -154,6 +154,9 @@ TEST(OllamaTag, StemLowerCasedWithOtherCharactersAsDashes) {
       {"/m/\xC3\x84pfel-Modell.gguf", "\xC3\xA4pfel-modell"},
       {"/m/\xE6\xA8\xA1\xE5\x9E\x8B\xE2\x80\x94v\xD9\xA3.gguf",
        "\xE6\xA8\xA1\xE5\x9E\x8B-v\xD9\xA3"},
+      // Superscripts, fractions and circled numbers are numeric too.
+      {"/m/x\xC2\xB2\xC2\xBD\xE2\x91\xA0_\xF0\x9F\x84\x80.gguf",
+       "x\xC2\xB2\xC2\xBD\xE2\x91\xA0-\xF0\x9F\x84\x80"},
       {"/m/bad\xFF.gguf", "model"},
       {"/m/fine.\xFF", "fine"},
   };
@@ -255,6 +258,7 @@ TEST(OnnxReply, SuccessErrorOrUnparseable) {
       {"{\"error\":\"x\"}\nTraceback (most recent call last):", std::nullopt, "unparseable"},
       {R"([{"error":"x"}])", std::nullopt, "unparseable"},
       {R"({"error":"x")", std::nullopt, "unparseable"},
+      {"\xEF\xBB\xBF{\"error\":\"x\"}", std::nullopt, "unparseable"},
       {"", std::nullopt, "unparseable"},
   };
   for (const auto& c : cases) {
@@ -289,6 +293,7 @@ TEST(VllmReport, NeedsPositiveRateAndElapsedTime) {
       {R"({"tps": 3, "tps": 4, "elapsed_s": 1})", std::nullopt},
       {"INFO loading model\n{\"tokens\": 5, \"elapsed_s\": 1, \"tps\": 5}", std::nullopt},
       {"[]", std::nullopt},
+      {"\xEF\xBB\xBF{\"tps\": 3, \"elapsed_s\": 1}", std::nullopt},
       {"", std::nullopt},
   };
   for (const auto& c : cases) {
