@@ -62,9 +62,14 @@ std::optional<OptimizationResult> select_best(const std::vector<BenchmarkOutcome
     if (max_latency_ms && !(m.latency_ms <= *max_latency_ms)) continue;
     kept.push_back({o.config, m});
   }
-  std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) {
-    return a.metrics.tokens_per_sec > b.metrics.tokens_per_sec;
-  });
+  // Insertion sort: a candidate passes only those it strictly outpaces, so
+  // ties and NaN throughputs keep the grid order. std::stable_sort cannot
+  // promise that once a NaN breaks the ordering.
+  for (size_t i = 1; i < kept.size(); ++i) {
+    for (size_t j = i; j > 0 && kept[j].metrics.tokens_per_sec > kept[j - 1].metrics.tokens_per_sec;
+         --j)
+      std::swap(kept[j], kept[j - 1]);
+  }
   if (kept.empty()) return std::nullopt;
   return kept.front();
 }

@@ -91,6 +91,22 @@ TEST(SelectBest, BudgetLimitTiesAndErrors) {
   EXPECT_FALSE(select_best(outcomes, cpu_only(8, 0), std::nullopt, sink));
 }
 
+TEST(SelectBest, NaNThroughputKeepsGridOrder) {
+  // A faster candidate may pass slower ones but never a NaN measurement, so
+  // the 5 behind the NaN cannot reach the front.
+  std::vector<BenchmarkOutcome> outcomes;
+  for (double rate : {3.0, std::nan(""), 3.0, 5.0}) {
+    const auto threads = static_cast<uint32_t>(outcomes.size() + 1);
+    outcomes.push_back({config(RuntimeKind::Ollama, threads), BenchmarkResult{rate, 1, 1}});
+  }
+  CaptureSink sink;
+  EXPECT_EQ(select_best(outcomes, cpu_only(8), std::nullopt, sink)->config.threads, 1u);
+  outcomes.erase(outcomes.begin());
+  EXPECT_EQ(select_best(outcomes, cpu_only(8), std::nullopt, sink)->config.threads, 2u);
+  outcomes.erase(outcomes.begin());
+  EXPECT_EQ(select_best(outcomes, cpu_only(8), std::nullopt, sink)->config.threads, 4u);
+}
+
 TEST(NoValidConfiguration, Messages) {
   EXPECT_EQ(no_valid_configuration_error({"b", "a"}, {}, 10.0).message(),
             "no compatible runtimes found \u2014 all benchmark attempts failed.\n"
