@@ -28,6 +28,8 @@ inline VarintResult read_varint(const uint8_t*& p, const uint8_t* end, uint64_t&
     uint8_t b = *p++;
     v |= static_cast<uint64_t>(b & 0x7F) << (7 * i);
     if ((b & 0x80) == 0) {
+      // The tenth byte holds only bit 63; anything more cannot be a 64-bit value.
+      if (i == 9 && b > 1) return VarintResult::Malformed;
       out = v;
       return VarintResult::Ok;
     }

@@ -193,6 +193,8 @@ TEST(OnnxRead, RecursionLimitIsOneHundredMessages) {
 TEST(OnnxRead, MalformedInputFailsToDecode) {
   std::vector<uint8_t> eleven(11, 0x80);
   eleven.back() = 0x01;
+  std::vector<uint8_t> past_64_bits(10, 0xff);
+  past_64_bits.back() = 0x02;
   Pb bad_tensor_dims = test::onnx::model(Pb().msg(kGraphInitializer, Pb().fixed32(kTensorDims, 4)));
   struct Case {
     const char* name;
@@ -206,6 +208,8 @@ TEST(OnnxRead, MalformedInputFailsToDecode) {
       {"varint cut short", Pb().raw({0x08, 0x80}), "truncated message at byte 1"},
       {"fixed cut short", Pb().raw({0x7d, 1, 2}), "truncated message at byte 1"},
       {"varint over ten bytes", Pb().tag(kModelIrVersion, Pb::kVarint).raw(eleven),
+       "malformed varint at byte 1"},
+      {"varint beyond 64 bits", Pb().tag(kModelIrVersion, Pb::kVarint).raw(past_64_bits),
        "malformed varint at byte 1"},
       {"string as varint", Pb().varint(2, 5),
        "wrong wire type 0 for field ModelProto.producer_name (2) at byte 0"},
