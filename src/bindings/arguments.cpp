@@ -1,5 +1,6 @@
 #include "bindings/arguments.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -34,19 +35,10 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
                     PyObject* kwnames, std::vector<PyObject*>& out) {
   const size_t total = sig.names.size();
   out.assign(total, nullptr);
-  if (static_cast<size_t>(nargs) > total) {
-    std::string takes;
-    if (sig.required == total) {
-      takes = std::to_string(total);
-    } else {
-      takes = "from " + std::to_string(sig.required) + " to " + std::to_string(total);
-    }
-    PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given",
-                 sig.function, takes.c_str(), total == 1 && sig.required == total ? "" : "s", nargs,
-                 nargs == 1 ? "was" : "were");
-    return false;
-  }
-  for (Py_ssize_t i = 0; i < nargs; ++i) out[static_cast<size_t>(i)] = args[i];
+  // CPython looks at the keywords before it counts surplus positionals, so
+  // f(1, 2, 3, x=4) reports the keyword first.
+  const size_t placed = std::min(static_cast<size_t>(nargs), total);
+  for (size_t i = 0; i < placed; ++i) out[i] = args[i];
 
   const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   for (Py_ssize_t k = 0; k < nkw; ++k) {
@@ -71,6 +63,19 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
       return false;
     }
     out[index] = args[nargs + k];
+  }
+
+  if (static_cast<size_t>(nargs) > total) {
+    std::string takes;
+    if (sig.required == total) {
+      takes = std::to_string(total);
+    } else {
+      takes = "from " + std::to_string(sig.required) + " to " + std::to_string(total);
+    }
+    PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given",
+                 sig.function, takes.c_str(), total == 1 && sig.required == total ? "" : "s", nargs,
+                 nargs == 1 ? "was" : "were");
+    return false;
   }
 
   std::vector<const char*> missing;

@@ -1,5 +1,7 @@
 #include "bindings/errors.hpp"
 
+#include <string>
+
 namespace bc::py {
 namespace {
 // Owned for the life of the interpreter, like the module's type objects.
@@ -7,7 +9,14 @@ PyObject* g_internal_fault = nullptr;
 }  // namespace
 
 PyObject* raise_error(const Error& error) {
-  PyErr_SetString(PyExc_RuntimeError, error.full_message().c_str());
+  // Messages may quote bytes read from files or tools; a NUL or a stray
+  // byte must not cut the message short or replace the RuntimeError.
+  const std::string text = error.full_message();
+  PyObject* message =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (message == nullptr) return nullptr;
+  PyErr_SetObject(PyExc_RuntimeError, message);
+  Py_DECREF(message);
   return nullptr;
 }
 

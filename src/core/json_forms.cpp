@@ -13,8 +13,14 @@ void write_double(std::string& out, double v) {
     out += "null";
     return;
   }
+  // Plain to_chars prefers an exponent whenever it is shorter, so 100000.0
+  // would come out as "1e+05" and lose its fraction; only very large and very
+  // small magnitudes take the exponent form.
+  const double magnitude = std::fabs(v);
+  const bool plain = magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e16);
   char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v,
+                                 plain ? std::chars_format::fixed : std::chars_format::scientific);
   std::string_view text(buf, static_cast<size_t>(end - buf));
   out += text;
   if (text.find_first_of(".eE") == std::string_view::npos) out += ".0";

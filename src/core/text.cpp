@@ -3,9 +3,10 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace bc {
@@ -298,14 +299,13 @@ std::optional<double> parse_f64(std::string_view s) {
 std::string format_fixed(double v, int decimals) {
   if (std::isnan(v)) return "NaN";
   if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-  char buf[512];
-  int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-  if (n >= 0 && static_cast<size_t>(n) < sizeof buf)
-    return std::string(buf, static_cast<size_t>(n));
-  std::string big(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), "%.*f", decimals, v);
-  big.resize(static_cast<size_t>(n));
-  return big;
+  // to_chars, unlike printf, ignores LC_NUMERIC, which a Python program may
+  // have set to a locale with a decimal comma.
+  std::string out(static_cast<size_t>(std::max(decimals, 0)) + 330, '\0');
+  auto [end, ec] =
+      std::to_chars(out.data(), out.data() + out.size(), v, std::chars_format::fixed, decimals);
+  out.resize(ec == std::errc() ? static_cast<size_t>(end - out.data()) : 0);
+  return out;
 }
 
 uint64_t saturate_u64(double v) {

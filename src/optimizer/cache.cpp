@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -67,19 +68,22 @@ Status write_all(int fd, std::string_view bytes) {
 // The entry appears whole or not at all: a crash or a second process never
 // leaves a half-written file under the final name.
 Status write_file_atomically(const std::string& path, std::string_view bytes) {
-  std::string temp_template = path + ".tmp-XXXXXX";
-  std::vector<char> name(temp_template.begin(), temp_template.end());
-  name.push_back('\0');
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  // open() applies the umask to 0666 itself; changing the process-wide umask
+  // to learn it would race with files other threads create meanwhile.
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) return fail(system_error_text(errno));
-  // mkstemp creates 0600; cache files are ordinary files of the user.
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
   Status written = write_all(fd, bytes);
   if (::close(fd) != 0 && written) written = fail(system_error_text(errno));
-  if (written && ::rename(name.data(), path.c_str()) != 0) written = fail(system_error_text(errno));
-  if (!written) ::unlink(name.data());
+  if (written && ::rename(temp.c_str(), path.c_str()) != 0)
+    written = fail(system_error_text(errno));
+  if (!written) ::unlink(temp.c_str());
   return written;
 }
 

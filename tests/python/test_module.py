@@ -4,6 +4,7 @@ import inspect
 import json
 import os
 import pathlib
+import struct
 import subprocess
 import sys
 
@@ -112,6 +113,9 @@ def test_classes_cannot_be_constructed_or_changed():
         (lambda: bc.optimize(), "optimize() missing 2 required positional arguments: 'model_path' and 'format'"),
         (lambda: bc.optimize("m", "gguf", None, None, None, True, 7), "optimize() takes from 2 to 6 positional arguments but 7 were given"),
         (lambda: bc.optimize(format="gguf"), "optimize() missing 1 required positional argument: 'model_path'"),
+        # Keywords are checked before surplus positionals are counted.
+        (lambda: bc.optimize("m", "gguf", None, None, None, True, 7, foo=1), "optimize() got an unexpected keyword argument 'foo'"),
+        (lambda: bc.optimize("m", "gguf", None, None, None, True, 7, use_cache=True), "optimize() got multiple values for argument 'use_cache'"),
         (lambda: bc.export_ollama(), "export_ollama() missing 2 required positional arguments: 'result' and 'output_dir'"),
         (lambda: bc.analyze_model(pathlib.Path("m.gguf")), "argument 'model_path': must be str, not PosixPath"),
         (lambda: bc.analyze_model(b"m.gguf"), "argument 'model_path': must be str, not bytes"),
@@ -148,3 +152,38 @@ def test_import_is_silent_and_starts_nothing(tmp_path):
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout == b"" and proc.stderr == b""
     assert not marker.exists()
+
+
+ANALYZE_KEYS = [
+    "format", "param_count", "architecture", "context_length", "layer_count", "hidden_size",
+    "attention_head_count", "attention_head_count_kv", "feed_forward_length", "kv_cache_size_mb",
+    "memory_footprint_mb", "flops_per_token",
+]
+
+
+def test_analyze_model_gguf(gguf, tmp_path):
+    path = gguf("upper.GGUF")
+    info = bc.analyze_model(path)
+    assert list(info) == ANALYZE_KEYS
+    assert info["format"] == "gguf" and info["architecture"] == "llama"
+    assert (info["context_length"], info["layer_count"], info["hidden_size"]) == (131072, 16, 2048)
+    assert isinstance(info["param_count"], int) and isinstance(info["flops_per_token"], float)
+    assert bc.analyze_model(path) == info
+
+    bare = bc.analyze_model(gguf("bare.gguf", kvs=[]))
+    assert list(bare) == ANALYZE_KEYS
+    assert bare["format"] == "gguf" and bare["architecture"] is None
+
+    (tmp_path / "model.bin").write_bytes(b"GGUF")
+    for bad in (str(tmp_path / "model.bin"), str(tmp_path / "absent.gguf")):
+        with pytest.raises(RuntimeError):
+            bc.analyze_model(bad)
+
+
+def test_error_text_survives_nul_bytes(tmp_path):
+    # The key is quoted in the reader's message; the NUL must not end it.
+    path = tmp_path / "odd.gguf"
+    path.write_bytes(b"GGUF" + struct.pack("<IQQ", 3, 0, 1) + struct.pack("<Q", 3) + b"a\x00b" + struct.pack("<I", 99))
+    with pytest.raises(RuntimeError) as info:
+        bc.analyze_model(str(path))
+    assert "for key 'a\x00b'" in str(info.value)

@@ -42,6 +42,12 @@ TEST(JsonForms, FloatsAreShortestAndKeepFraction) {
                {0.1, "0.1"},
                {19.2, "19.2"},
                {1e300, "1e+300"},
+               {100000.0, "100000.0"},
+               {1e15, "1000000000000000.0"},
+               {1e16, "1e+16"},
+               {0.0001, "0.0001"},
+               {0.00001, "1e-05"},
+               {-0.0, "-0.0"},
                {-2.5, "-2.5"},
                {std::numeric_limits<double>::quiet_NaN(), "null"},
                {std::numeric_limits<double>::infinity(), "null"}};

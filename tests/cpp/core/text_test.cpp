@@ -93,6 +93,8 @@ TEST(Text, FixedFormattingRoundsTheBinaryValue) {
   EXPECT_EQ(format_fixed(7.0, 1), "7.0");
   EXPECT_EQ(format_fixed(std::nan(""), 1), "NaN");
   EXPECT_EQ(format_fixed(-INFINITY, 2), "-inf");
+  EXPECT_EQ(format_fixed(1e22, 0), "10000000000000000000000");
+  EXPECT_EQ(format_fixed(-1.79e308, 1).size(), 312u);
 }
 
 TEST(Text, SaturatingConversions) {

@@ -85,6 +85,13 @@ TEST_F(CacheTest, StoreThenLookup) {
   EXPECT_NE(text.find("\"model_path\":\"" + model_.model_path + "\",\"created_at\":"),
             std::string::npos);
   EXPECT_NE(text.back(), '\n');
+  // An ordinary file of the user: 0666 less the umask, and the umask intact.
+  const mode_t old_mask = ::umask(027);
+  ASSERT_TRUE(store_cached_result(hw_, model_, result_));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(::umask(old_mask), 027u);
   // No temporary file is left beside the entry.
   EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path).parent_path()), {}), 1);
 }
