@@ -217,23 +217,42 @@ std::string to_lower_ascii(std::string_view s) {
 std::string to_lower_unicode(std::string_view s) {
   // The process's own locale may be "C"; case mapping needs a UTF-8 one.
   static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  std::string out;
-  out.reserve(s.size());
+  auto is_letter = [](char32_t c) {
+    return utf8 != locale_t{} && iswalpha_l(static_cast<wint_t>(c), utf8);
+  };
+  std::vector<Decoded> cps;
   for (size_t i = 0; i < s.size();) {
     Decoded d = decode_one(s, i);
+    cps.push_back(d);
+    i += d.len == 0 ? 1 : d.len;
+  }
+  std::string out;
+  out.reserve(s.size());
+  size_t at = 0;
+  for (size_t k = 0; k < cps.size(); ++k) {
+    const Decoded d = cps[k];
     if (d.len == 0) {
-      out += s[i];
-      ++i;
+      out += s[at++];
       continue;
     }
+    at += d.len;
     char32_t cp = d.cp;
     if (cp < 0x80) {
       if (cp >= 'A' && cp <= 'Z') cp += 'a' - 'A';
+    } else if (cp == 0x130) {
+      // The one unconditional multi-character lower case: i + combining dot.
+      append_utf8(out, U'i');
+      cp = 0x307;
+    } else if (cp == 0x3A3) {
+      // Capital sigma ending a word lower-cases to final sigma.
+      const bool after_letter = k > 0 && cps[k - 1].len != 0 && is_letter(cps[k - 1].cp);
+      const bool before_letter =
+          k + 1 < cps.size() && cps[k + 1].len != 0 && is_letter(cps[k + 1].cp);
+      cp = after_letter && !before_letter ? 0x3C2 : 0x3C3;
     } else if (utf8 != locale_t{}) {
       cp = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), utf8));
     }
     append_utf8(out, cp);
-    i += d.len;
   }
   return out;
 }

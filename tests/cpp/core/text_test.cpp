@@ -84,6 +84,15 @@ TEST(Text, LossyDecodingReplacesEachBadSequence) {
 
 TEST(Text, LowerCasing) {
   EXPECT_EQ(to_lower_unicode("RTX 4090 \xc3\x84"), "rtx 4090 \xc3\xa4");
+  // Full lower-casing, not one code point for one: İ gains a combining dot,
+  // and a word-final capital sigma becomes final sigma.
+  EXPECT_EQ(to_lower_unicode("T\xc4\xb0"), "ti\xcc\x87");
+  EXPECT_EQ(to_lower_unicode("\xce\xa3\xce\x91\xce\xa3 \xce\xa3"),
+            "\xcf\x83\xce\xb1\xcf\x82 \xcf\x83");
+  EXPECT_EQ(to_lower_unicode("a\xff"
+                             "B"),
+            "a\xff"
+            "b");
   EXPECT_EQ(to_lower_ascii("GgUF\xc3\x84"), "gguf\xc3\x84");
 }
 
