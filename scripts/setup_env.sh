@@ -36,8 +36,15 @@ ensure_venv() {
 
 # Configure and build everything (module and C++ tests) in one tree.
 build_all() {
-  cmake -S "$ROOT" -B "$BUILD_DIR" -DPython3_EXECUTABLE="$VENV/bin/python3" >/dev/null
-  cmake --build "$BUILD_DIR" -j "$(nproc)"
+  mkdir -p "$BUILD_DIR"
+  local log="$BUILD_DIR/last-build.log"
+  if ! { cmake -S "$ROOT" -B "$BUILD_DIR" -DPython3_EXECUTABLE="$VENV/bin/python3" &&
+      cmake --build "$BUILD_DIR" -j "$(nproc)"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "[setup] build failed (log: $log)" >&2
+    return 1
+  fi
+  if grep -q "warning:" "$log"; then grep -B2 -A6 "warning:" "$log" >&2; fi
 }
 
 # Reinstall only when a source file is newer than the last install.
