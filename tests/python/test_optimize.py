@@ -94,15 +94,16 @@ def test_use_cache_false_neither_reads_nor_writes(fake_tools, home, sample, capf
 
 def test_limit_forces_real_measurements(fake_tools, home, sample, tmp_path, capfd):
     log = tmp_path / "runs.log"
-    stamp_tool(fake_tools, "llama-cli", log, 'echo "some generated text"; echo "[ Prompt: 812.5 t/s | Generation: 50.0 t/s ]"')
+    stamp_tool(fake_tools, "llama-cli", log, 'echo "some generated text"; echo "[ Prompt: 812.5 t/s | Generation: 500.0 t/s ]"')
     stamp_tool(
         fake_tools, "ollama", log,
         'printf "prompt eval rate:     300.00 tokens/s\\neval duration:        1.5s\\neval rate:            40.00 tokens/s\\n" >&2',
     )
-    result = bc.optimize(sample, "gguf", gpu="cpu", max_latency_ms=30.0)
+    # No CPU-only estimate reaches 400 tok/s, so the limit always forces the fallback.
+    result = bc.optimize(sample, "gguf", gpu="cpu", max_latency_ms=2.5)
     err = capfd.readouterr().err.splitlines()
 
-    assert (result.runtime, result.tokens_per_sec, result.latency_ms) == ("LlamaCpp", 50.0, 20.0)
+    assert (result.runtime, result.tokens_per_sec, result.latency_ms) == ("LlamaCpp", 500.0, 2.0)
     assert result.quantization == "Q4_K_M"  # first of the grid among equals
     assert result.peak_memory_mb == 617  # 1,235,814,400 weights x 0.5 bytes / 1e6
     assert any(line.startswith("[Bayes final] Best config latency") and line.endswith("falling back to cartesian search") for line in err)
