@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/error.hpp"
 #include "core/records.hpp"
@@ -44,5 +45,10 @@ class RuntimeAdapter {
 // The check load_model ends with: the path's metadata must be readable
 // (links followed; a directory passes).
 [[nodiscard]] Status check_model_file(const std::string& model_path);
+
+// UnsupportedConfiguration "<runtime> only supports <FORMAT> models, got <FORMAT>"
+// unless the model has the format the runtime takes.
+[[nodiscard]] Status require_format(const ModelProfile& model, ModelFormat expected,
+                                    std::string_view runtime);
 
 }  // namespace bc

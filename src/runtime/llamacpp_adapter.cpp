@@ -66,9 +66,7 @@ Status LlamaCppAdapter::initialize(const RuntimeConfig& config) {
 }
 
 Status LlamaCppAdapter::load_model(const ModelProfile& model) {
-  if (model.format != ModelFormat::Gguf)
-    return fail(AdapterError::unsupported("llama.cpp only supports GGUF models, got " +
-                                          std::string(upper_name(model.format))));
+  if (auto s = require_format(model, ModelFormat::Gguf, "llama.cpp"); !s) return s;
   if (auto s = check_model_file(model.model_path); !s) return s;
   FirstBytes first = read_first_four(model.model_path);
   if (!first.bytes) return fail(AdapterError::model_load_failed(model.model_path, first.error));

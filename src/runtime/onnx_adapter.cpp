@@ -37,9 +37,7 @@ Status OnnxAdapter::initialize(const RuntimeConfig& config) {
 }
 
 Status OnnxAdapter::load_model(const ModelProfile& model) {
-  if (model.format != ModelFormat::Onnx)
-    return fail(AdapterError::unsupported("OnnxAdapter only supports ONNX models, got " +
-                                          std::string(upper_name(model.format))));
+  if (auto s = require_format(model, ModelFormat::Onnx, "OnnxAdapter"); !s) return s;
   if (auto s = check_model_file(model.model_path); !s) return s;
   state_.loaded_model = model;
   return {};

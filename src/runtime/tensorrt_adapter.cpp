@@ -50,9 +50,7 @@ Status TensorRtAdapter::initialize(const RuntimeConfig& config) {
 }
 
 Status TensorRtAdapter::load_model(const ModelProfile& model) {
-  if (model.format != ModelFormat::Onnx)
-    return fail(AdapterError::unsupported("TensorRT only supports ONNX models, got " +
-                                          std::string(upper_name(model.format))));
+  if (auto s = require_format(model, ModelFormat::Onnx, "TensorRT"); !s) return s;
   if (auto s = check_model_file(model.model_path); !s) return s;
   state_.loaded_model = model;
   return {};

@@ -37,4 +37,15 @@ inline void expect_adapter_error(const Error& e, AdapterError::Kind kind, const 
 
 inline const std::string kGgufBytes = std::string("GGUF\x03\0\0\0", 8);
 
+// What `ollama run --verbose` prints on stderr: prompt statistics first.
+inline constexpr const char* kOllamaVerbose =
+    "total duration:       2.345678901s\n"
+    "load duration:        12.345678ms\n"
+    "prompt eval count:    26 token(s)\n"
+    "prompt eval duration: 123.456ms\n"
+    "prompt eval rate:     210.60 tokens/s\n"
+    "eval count:           50 token(s)\n"
+    "eval duration:        1.234567s\n"
+    "eval rate:            40.50 tokens/s\n";
+
 }  // namespace bc::testing

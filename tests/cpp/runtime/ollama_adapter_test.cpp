@@ -12,16 +12,6 @@ namespace {
 using namespace bc::testing;
 using Kind = AdapterError::Kind;
 
-constexpr const char* kVerbose =
-    "total duration:       2.345678901s\n"
-    "load duration:        12.345678ms\n"
-    "prompt eval count:    26 token(s)\n"
-    "prompt eval duration: 123.456ms\n"
-    "prompt eval rate:     210.60 tokens/s\n"
-    "eval count:           50 token(s)\n"
-    "eval duration:        1.234567s\n"
-    "eval rate:            40.50 tokens/s\n";
-
 class OllamaBenchmark : public ::testing::Test {
  protected:
   Expected<BenchmarkResult> benchmark(const RuntimeConfig& c) {
@@ -36,7 +26,7 @@ class OllamaBenchmark : public ::testing::Test {
 };
 
 TEST_F(OllamaBenchmark, StatisticsOnStderrAndExactCommandLine) {
-  tools.add("ollama", {"Because of Rayleigh scattering.\n", kVerbose, 0});
+  tools.add("ollama", {"Because of Rayleigh scattering.\n", kOllamaVerbose, 0});
   auto a = config_for(RuntimeKind::Ollama, QuantizationStrategy::Q4_0, 1, 1, 0);
   auto b = config_for(RuntimeKind::Ollama, QuantizationStrategy::Q4_0, 32, 64, 99);
   auto result = benchmark(a);
@@ -67,7 +57,7 @@ TEST_F(OllamaBenchmark, FailedRuns) {
       {{"", "Error: model 'llama-3-2-1b-instruct-q4-k-m' not found\n", 1},
        "ollama exited non-zero: Error: model 'llama-3-2-1b-instruct-q4-k-m' not found"},
       {{"", "", 0, true}, "ollama exited non-zero: "},
-      {{kVerbose, "", 0}, "could not parse timing output from ollama"},
+      {{kOllamaVerbose, "", 0}, "could not parse timing output from ollama"},
   };
   for (const auto& c : cases) {
     tools.add("ollama", c.run);

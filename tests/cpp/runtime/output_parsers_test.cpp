@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "runtime/fixtures.hpp"
 #include "runtime/llamacpp_adapter.hpp"
 #include "runtime/ollama_adapter.hpp"
 #include "runtime/onnx_adapter.hpp"
@@ -90,23 +91,13 @@ TEST(LlamaCppOutput, ReadsEveryShape) {
   }
 }
 
-constexpr const char* kOllamaVerbose =
-    "total duration:       2.345678901s\n"
-    "load duration:        12.345678ms\n"
-    "prompt eval count:    26 token(s)\n"
-    "prompt eval duration: 123.456ms\n"
-    "prompt eval rate:     210.60 tokens/s\n"
-    "eval count:           50 token(s)\n"
-    "eval duration:        1.234567s\n"
-    "eval rate:            40.50 tokens/s\n";
-
 TEST(OllamaOutput, ReadsTheGenerationStatistics) {
   struct Case {
     const char* what;
     std::string text;
     Figures expected;
   } cases[] = {
-      {"ollama run --verbose", kOllamaVerbose, TimingFigures{40.5, 1234.567}},
+      {"ollama run --verbose", testing::kOllamaVerbose, TimingFigures{40.5, 1234.567}},
       {"duration in milliseconds falls back to the rate",
        "prompt eval duration: 2.0s\neval duration:        523.456ms\neval rate: 40.0 tokens/s\n",
        TimingFigures{40.0, 25.0}},
