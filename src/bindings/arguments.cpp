@@ -29,6 +29,22 @@ void conversion_error(const char* name, const char* expected, PyObject* obj) {
                dot ? dot + 1 : full);
 }
 
+// Replaces the pending exception by "argument 'NAME': <its text>", raised as
+// `type`, or as the pending exception's own type when `type` is null.
+void prefix_pending_error(const char* name, PyObject* type, const char* fallback) {
+  PyObject *pending, *value, *tb;
+  PyErr_Fetch(&pending, &value, &tb);
+  PyObject* text = value ? PyObject_Str(value) : nullptr;
+  const char* utf8 = text ? PyUnicode_AsUTF8(text) : nullptr;
+  if (utf8 == nullptr) PyErr_Clear();
+  PyObject* raise_as = type ? type : (pending ? pending : PyExc_TypeError);
+  PyErr_Format(raise_as, "argument '%s': %s", name, utf8 ? utf8 : fallback);
+  Py_XDECREF(text);
+  Py_XDECREF(pending);
+  Py_XDECREF(value);
+  Py_XDECREF(tb);
+}
+
 }  // namespace
 
 bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
@@ -99,15 +115,7 @@ bool convert_str(PyObject* obj, const char* name, std::string& out) {
   const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
   if (data == nullptr) {
     // A lone surrogate cannot be a path or a name we could pass on.
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyObject* text = value ? PyObject_Str(value) : nullptr;
-    PyErr_Format(PyExc_TypeError, "argument '%s': %s", name,
-                 text ? PyUnicode_AsUTF8(text) : "invalid str");
-    Py_XDECREF(text);
-    Py_XDECREF(type);
-    Py_XDECREF(value);
-    Py_XDECREF(tb);
+    prefix_pending_error(name, PyExc_TypeError, "invalid str");
     return false;
   }
   out.assign(data, static_cast<size_t>(size));
@@ -134,15 +142,7 @@ bool convert_optional_float(PyObject* obj, const char* name, std::optional<doubl
   if (v == -1.0 && PyErr_Occurred()) {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) {
       // OverflowError and friends keep their own type, with our prefix.
-      PyObject *type, *value, *tb;
-      PyErr_Fetch(&type, &value, &tb);
-      PyObject* text = value ? PyObject_Str(value) : nullptr;
-      PyErr_Format(type ? type : PyExc_TypeError, "argument '%s': %s", name,
-                   text ? PyUnicode_AsUTF8(text) : "conversion failed");
-      Py_XDECREF(text);
-      Py_XDECREF(type);
-      Py_XDECREF(value);
-      Py_XDECREF(tb);
+      prefix_pending_error(name, nullptr, "conversion failed");
       return false;
     }
     PyErr_Clear();
